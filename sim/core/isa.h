@@ -1,0 +1,100 @@
+// The H8/300H instruction set as one table of our own: for every instruction form its
+// encoding (match words and masks), byte length, mnemonic and operand modes, and the handler
+// that runs it. The same table builds the decoder (a 64K-entry table on the first opcode word)
+// and drives the disassembler; building refuses a table in which two forms overlap.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace h8sim {
+
+class Cpu;
+struct Insn;
+
+// Operand modes. Field positions count in the instruction's bytes: `nib` is a nibble index
+// (0 = high nibble of byte 0), `at` a byte index.
+enum class Opk : std::uint8_t {
+  kNone,
+  kR8,      // byte register R0H..R7L, 4-bit field at nib
+  kR16,     // word register R0..E7, 4-bit field at nib
+  kR32,     // ER0..ER7, low 3 bits of nib
+  kImm8,    // #xx:8 at byte at
+  kImm16,   // #xx:16 at byte at
+  kImm32,   // #xx:32 at byte at
+  kBitNo,   // bit number #xx:3, bits 6..4 of the byte whose high nibble is nib
+  kConst1,  // the #1 of ADDS, INC, SUBS, DEC
+  kConst2,
+  kConst4,
+  kInd,      // @ERn, register in the low 3 bits of nib
+  kDisp16,   // @(d:16,ERn), register at nib, displacement at byte at
+  kDisp24,   // @(d:24,ERn), register at nib, 24-bit displacement at byte at
+  kPostInc,  // @ERn+
+  kPreDec,   // @-ERn
+  kAbs8,     // @aa:8 at byte at (the top 256 bytes of the address space)
+  kAbs16,    // @aa:16 at byte at, sign-extended
+  kAbs24,    // @aa:24 at byte at (3 bytes)
+  kPcRel8,   // d:8 at byte at, from the end of the instruction
+  kPcRel16,  // d:16 at byte at
+  kMemInd8,  // @@aa:8 at byte at: a branch address read from the vector area
+  kCcr,      // the condition code register
+  kTrapNo,   // TRAPA #0..3: bits 5..4 of the byte whose high nibble is nib
+};
+
+struct Operand {
+  Opk kind = Opk::kNone;
+  std::uint8_t nib = 0;
+  std::uint8_t at = 0;
+};
+
+using Handler = void (*)(Cpu&, const Insn&);
+
+inline constexpr int kMaxMatchWords = 3;
+
+// One instruction form. The first `match_words` words of an instruction select it: word i
+// matches when (word & mask[i]) == match[i].
+struct InsnSpec {
+  std::array<std::uint16_t, kMaxMatchWords> match;
+  std::array<std::uint16_t, kMaxMatchWords> mask;
+  std::uint8_t match_words;
+  std::uint8_t length;   // bytes
+  const char* mnemonic;  // as GNU as spells it, size suffix included ("mov.b")
+  std::array<Operand, 2> operands;
+  Handler handler;
+};
+
+// The whole H8/300H instruction set. Forms that are not in it are illegal instructions.
+std::span<const InsnSpec> instruction_table();
+
+// The decoder: one entry per first opcode word.
+struct DecodeEntry {
+  Handler handler;       // the form's handler, or a group/illegal dispatcher
+  std::uint8_t words;    // words to fetch before calling it (the whole instruction when known)
+  std::uint16_t group;   // index into Decoder::groups for first words shared by several forms
+  const InsnSpec* spec;  // the one form this first word selects, else nullptr
+};
+
+struct Decoder {
+  std::vector<DecodeEntry> first;                    // 65536 entries
+  std::vector<std::vector<const InsnSpec*>> groups;  // forms told apart by later words
+};
+
+// Builds the decoder for `table`, or returns false with *error naming the first two forms
+// whose encodings overlap (some instruction would match both). `group_handler` and
+// `illegal_handler` fill the entries of shared and unused first words.
+bool build_decoder(std::span<const InsnSpec> table, Handler group_handler, Handler illegal_handler,
+                   Decoder* decoder, std::string* error);
+
+// The decoder of instruction_table(), built once; a table with overlapping forms ends the
+// program at start-up with the reason on standard error.
+const Decoder& cpu_decoder();
+
+// The form that `words` (as many as are available) encode, or nullptr. *needed is set to the
+// number of words that were needed to decide (more than available: undecided).
+const InsnSpec* find_spec(const Decoder& decoder, std::span<const std::uint16_t> words,
+                          int* needed);
+
+}  // namespace h8sim
