@@ -106,6 +106,17 @@ class Bus {
     slow_write16(addr, value);
   }
 
+  // Charges the states of one instruction-word fetch at `addr` without reading it: the
+  // prefetch of a branch target, which the chip does before the branch completes.
+  void charge_fetch(Addr addr) {
+    if (addr - chip_.ram_base < ram_size_ || addr < flash_size_) {
+      clock_.advance(mem_states_);
+      return;
+    }
+    const IoSpace* space = io_space(addr);
+    clock_.advance(space != nullptr ? space->area.word_states : mem_states_);
+  }
+
   // Attention: set by every access that leaves the fast path (a register callback may have
   // scheduled an event or asked to stop; a fault happened) and by raise_attention(). The CPU
   // checks it after each instruction.

@@ -17,6 +17,8 @@
 
 namespace h8sim {
 
+struct Decoder;
+
 // The instruction words fetched for one instruction (at most five: MOV.L @(d:24,ERs)).
 struct Insn {
   std::array<std::uint16_t, 5> w;
@@ -89,14 +91,18 @@ class Cpu {
 
  private:
   void step();
+  // Ends the running loop after the current instruction with this result.
   void stop(StopReason reason, Addr pc, std::string message);
-  void take_reset();
-  std::string describe_at(Addr pc) const;
+  StopResult fault_stop(const Bus::Fault& fault);
+  // "0x001234" in advanced mode, "0x1234" in normal mode.
+  std::string format_addr(Addr addr) const;
 
   Bus& bus_;
   Clock& clock_;
   CpuMode mode_;
   Addr addr_mask_;
+  const Decoder* decoder_;
+  Addr insn_pc_ = 0;  // address of the instruction being run
   std::array<std::uint32_t, 8> er_{};
   Addr pc_ = 0;
   // CCR kept as separate flags (each 0 or 1) for the hot paths; ccr() assembles them.

@@ -69,6 +69,8 @@ struct InsnSpec {
 // The whole H8/300H instruction set. Forms that are not in it are illegal instructions.
 std::span<const InsnSpec> instruction_table();
 
+inline constexpr std::uint16_t kNoGroup = 0xFFFF;
+
 // The decoder: one entry per first opcode word.
 struct DecodeEntry {
   Handler handler;       // the form's handler, or a group/illegal dispatcher
