@@ -135,8 +135,8 @@ void FlashControl::write_flmcr1(std::uint8_t value) {
       pulse_start_ = clock_.now();
     }
   }
-  if ((falling & kFlmcrPsu) && (next & kFlmcrP)) misuse("PSU cleared while P is set");
-  if ((falling & kFlmcrP) || (pulse_on_ && !(next & kFlmcrPsu) && !(next & kFlmcrP))) {
+  if ((falling & kFlmcrPsu) && (old & next & kFlmcrP)) misuse("PSU cleared while P is set");
+  if (falling & kFlmcrP) {
     if (pulse_on_) end_pulse();
     write_span_ = false;
   }
@@ -180,9 +180,10 @@ void FlashControl::end_pulse() {
     bool over = false;
     for (int bit = 0; bit < 8; ++bit) {
       if (!(zeros & (1u << bit))) continue;
+      const bool was_over = acc[bit] > max_accumulated_;
       acc[bit] += width;
       if (acc[bit] >= cell_need_) cells_[offset] &= static_cast<std::uint8_t>(~(1u << bit));
-      over = over || acc[bit] > max_accumulated_;
+      over = over || (!was_over && acc[bit] > max_accumulated_);  // flagged once per cell
     }
     if (over && overdone++ == 0) overdone_first = offset;
   }
