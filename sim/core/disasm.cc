@@ -90,7 +90,7 @@ std::string operand(const Operand& op, const Fields& f, Addr next_pc, Addr mask)
     case Opk::kCcr:
       return "ccr";
     case Opk::kTrapNo:
-      return format("#%u", (f.nib(op.nib) >> 1) & 3);
+      return format("#%u", f.nib(op.nib) & 3);
   }
   return {};
 }

@@ -43,7 +43,7 @@ void Exec::rte(Cpu& c, const Insn&) {
 }
 
 void Exec::trapa(Cpu& c, const Insn& in) {
-  unsigned n = (nib(in, 2) >> 1) & 3;
+  unsigned n = nib(in, 2) & 3;  // bits 5..4 of the second byte
   u8 ccr = c.ccr();
   u16 first = static_cast<u16>(ccr << 8 | (advanced(c) ? (c.pc_ >> 16) & 0xFF : ccr));
   c.er_[7] -= 4;

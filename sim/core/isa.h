@@ -41,7 +41,7 @@ enum class Opk : std::uint8_t {
   kPcRel16,  // d:16 at byte at
   kMemInd8,  // @@aa:8 at byte at: a branch address read from the vector area
   kCcr,      // the condition code register
-  kTrapNo,   // TRAPA #0..3: bits 5..4 of the byte whose high nibble is nib
+  kTrapNo,   // TRAPA #0..3: the low 2 bits of nib
 };
 
 struct Operand {

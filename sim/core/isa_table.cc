@@ -160,8 +160,9 @@ void add_moves(Table& t) {
   t.push_back(mov<u32, R32(7), Disp16(6, 4)>(E(p, pm, 0x6F80, 0xFF88), 6, "mov.l"));
   t.push_back(
       mov<u32, Disp24(6, 7), R32(11)>(E(p, pm, 0x7800, 0xFF8F, 0x6B20, 0xFFF8), 10, "mov.l"));
+  // The store sets bit 7 of the byte after 78, unlike the byte and word stores.
   t.push_back(
-      mov<u32, R32(11), Disp24(6, 7)>(E(p, pm, 0x7800, 0xFF8F, 0x6BA0, 0xFFF8), 10, "mov.l"));
+      mov<u32, R32(11), Disp24(6, 7)>(E(p, pm, 0x7880, 0xFF8F, 0x6BA0, 0xFFF8), 10, "mov.l"));
   t.push_back(mov<u32, PostInc(6), R32(7)>(E(p, pm, 0x6D00, 0xFF88), 4, "mov.l"));
   t.push_back(mov<u32, R32(7), PreDec(6)>(E(p, pm, 0x6D80, 0xFF88), 4, "mov.l"));
   t.push_back(mov<u32, Abs16(4), R32(7)>(E(p, pm, 0x6B00, 0xFFF8), 6, "mov.l"));
@@ -201,7 +202,7 @@ void add_arithmetic(Table& t) {
   t.push_back(alu<u8, AluOp::kSubx, Imm8(1), R8(1)>(E(0xB000, 0xF000), 2, "subx"));
   t.push_back(alu<u8, AluOp::kSubx, R8(2), R8(3)>(E(0x1E00, 0xFF00), 2, "subx"));
 
-  t.push_back(incdec<u8, 1, kNone, R8(3)>(E(0x0A00, 0xFFF0), "inc.b"));
+  t.push_back(incdec<u8, 1, kNone, R8(3)>(E(0x0A00, 0xFFF0), "inc"));
   t.push_back(incdec<u16, 1, kOne, R16(3)>(E(0x0B50, 0xFFF0), "inc.w"));
   t.push_back(incdec<u16, 2, kTwo, R16(3)>(E(0x0BD0, 0xFFF0), "inc.w"));
   t.push_back(incdec<u32, 1, kOne, R32(3)>(E(0x0B70, 0xFFF8), "inc.l"));
