@@ -1,12 +1,11 @@
 #include "run_command.h"
 
+#include <algorithm>
 #include <charconv>
 #include <ostream>
 
-#include "bus.h"
-#include "cpu.h"
+#include "chip.h"
 #include "program_file.h"
-#include "transmit_model.h"
 
 namespace h8sim {
 namespace {
@@ -43,25 +42,31 @@ bool parse_run_args(std::span<const std::string> args, RunOptions* options) {
 }
 
 int run_program(const RunOptions& options, std::ostream& out, std::ostream& err) {
-  const ChipMap& chip = chip_map(options.chip);
-  Clock clock;
-  Bus bus(chip, clock);
-  Cpu cpu(bus, clock, chip.mode);
+  // The whole chip: serial interface, flash memory with its controller, watchdog.
+  Chip chip(options.chip);
+  Clock& clock = chip.clock();
+  Cpu& cpu = chip.cpu();
 
   std::string contents, error;
-  if (!read_file(options.file, &contents, &error) || !load_program(contents, bus.flash(), &error)) {
+  if (!read_file(options.file, &contents, &error) ||
+      !load_program(contents, chip.bus().flash(), &error)) {
     err << "h8sim: " << options.file << ": " << error << '\n';
     return 2;
   }
-  TransmitModel serial(options.chip, [&out](std::uint8_t byte) {
-    out.put(static_cast<char>(byte));
+  chip.sci().set_transmit_sink([&out](const LineFrame& frame) {
+    out.put(static_cast<char>(frame.value));
     out.flush();
   });
-  bus.attach(serial.first(), serial.last(), &serial);
 
   cpu.set_state_budget(options.max_states);
-  cpu.reset();
+  chip.reset();
   StopResult result = cpu.run();
+  // The transmitter finishes its frames while the CPU sleeps.
+  while (result.reason == StopReason::kSleep && !chip.sci().idle() &&
+         clock.next_deadline() != kNever) {
+    clock.advance(clock.next_deadline() - std::min(clock.next_deadline(), clock.now()));
+    clock.run_due();
+  }
   if (options.stats) {
     err << "states=" << clock.now() << " instructions=" << cpu.instructions() << '\n';
   }
