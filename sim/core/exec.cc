@@ -63,6 +63,7 @@ void Exec::sleep(Cpu& c, const Insn&) {
 void Exec::unsupported(Cpu& c, const Insn& in) {
   int length = 2;
   std::string text = c.disassemble(in.pc, &length);
+  for (char& ch : text) ch = ch == '\t' ? ' ' : ch;
   c.pc_ = in.pc;
   c.stop(StopReason::kUnsupported, in.pc,
          "unsupported instruction " + text + " at pc " + c.format_addr(in.pc) + " (opcode " +
