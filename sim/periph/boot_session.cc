@@ -107,6 +107,7 @@ void BootSession::on_chip_frame(const LineFrame& frame) {
 void BootSession::restart_boot() {
   // A reset in boot mode starts the boot program over; the transferred program is gone.
   running_ = false;
+  sleeping_ = false;
   start_pending_ = false;
   standin_.restart();
   chip_.clock().request_stop(kBootRestart);
@@ -121,7 +122,7 @@ std::vector<LineFrame> BootSession::take_chip_frames() {
 bool BootSession::waiting_for_host() {
   Clock& clock = chip_.clock();
   if (clock.next_deadline() != kNever) return false;
-  if (!running_) return true;
+  if (!running_ || sleeping_) return true;
   const Sci& sci = chip_.sci();
   return sci.polls_since_change() >= kIdlePolls &&
          clock.now() - sci.last_poll() < kPollRecentStates;
@@ -149,9 +150,14 @@ SessionResult BootSession::run(States until, std::size_t frames, std::chrono::mi
       return {SessionStop::kWallClock, "wall-clock bound reached"};
     }
     const States slice_end = std::min(until, clock.now() + kSliceStates);
-    if (running_) {
+    if (running_ && !sleeping_) {
       StopResult r = chip_.cpu().run(slice_end);
       if (r.reason == StopReason::kDeadline) continue;
+      if (r.reason == StopReason::kSleep) {
+        // Nothing here wakes a sleeping CPU (no interrupts are modelled); the modules run on.
+        sleeping_ = true;
+        continue;
+      }
       if (r.reason == StopReason::kStopRequested && clock.stop_reason() == kBootRestart) {
         clock.clear_stop();
         continue;

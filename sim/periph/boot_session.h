@@ -32,7 +32,7 @@ enum class SessionStop {
   kFrames,       // the chip has sent the number of frames asked for
   kStateBudget,  // the state budget ran out first
   kWallClock,    // the wall-clock bound ran out first
-  kCpuStopped,   // the program stopped the CPU (illegal instruction, access to nothing, SLEEP)
+  kCpuStopped,   // the program stopped the CPU (illegal instruction, access to nothing)
 };
 
 struct SessionResult {
@@ -79,6 +79,8 @@ class BootSession {
 
   BootStandIn::Phase boot_phase() const { return standin_.phase(); }
   bool program_started() const { return running_; }
+  // The program has executed SLEEP: the CPU stays stopped, the modules run on.
+  bool program_sleeping() const { return sleeping_; }
   States program_start() const { return program_start_; }
 
   // Runs the chip until the clock reaches `until`, the CPU stops, or `wall` of real time passes.
@@ -108,6 +110,7 @@ class BootSession {
   std::deque<LineFrame> frames_;
   bool start_pending_ = false;
   bool running_ = false;
+  bool sleeping_ = false;  // the program executed SLEEP
   States program_start_ = 0;
 };
 
