@@ -215,11 +215,8 @@ program_block:
         push.l  er1
         mov.b   #P4DDR_OUTPUTS,r0l
         mov.b   r0l,@P4DDR:24
-        mov.l   #FLMCR1,er3             ; er3 addresses FLMCR1 for the whole block
-        bset    #FLMCR1_SWE,@er3
-        wait_passes 20                  ; 20 x 10 states = 10 us
-        mov.l   @er7,er1                ; reprogram_data <- data
-        mov.l   #reprogram_data,er2
+        mov.l   @er7,er1                ; reprogram_data <- data (before SWE, so that the
+        mov.l   #reprogram_data,er2     ; wait after it leads straight into the writes)
         mov.w   #BLOCK_BYTES,e0
 .Lcopy:
         mov.b   @er1+,r0l
@@ -229,6 +226,9 @@ program_block:
         bne     .Lcopy
         sub.w   r0,r0
         mov.w   r0,@attempt_count:16
+        mov.l   #FLMCR1,er3             ; er3 addresses FLMCR1 for the whole block
+        bset    #FLMCR1_SWE,@er3
+        wait_passes 20                  ; 20 x 10 states = 10 us
 
 .Lattempt:
         mov.w   @attempt_count:16,r0

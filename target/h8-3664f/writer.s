@@ -40,7 +40,6 @@ SSR_TDRE        =       7
 SSR_RDRF        =       6
 SSR_TEND        =       2
 SSR_WAIT_MASK   =       0x78            ; RDRF, OER, FER, PER: a frame has ended
-SSR_ERRORS      =       0x38            ; OER, FER, PER
 SSR_CLEAR_ERRS  =       0xc7            ; AND mask: 0 in OER, FER, PER
 SCR3_OFF        =       0x00            ; transmitter, receiver, interrupts off
 SMR_8N1         =       0x00            ; async, 8 data bits, no parity, 1 stop, clock phi
@@ -162,8 +161,10 @@ sci_init:
 ; sci_receive: takes exactly r2 (signed) byte positions into the buffer at er1, with the
 ; receiver on for just that long. Each received byte fills one position; each receive error
 ; (OER, FER or PER: a frame lost or garbled) takes one position as well and leaves that
-; buffer byte as it was, so the count stays in step with the bytes the host sent. Returns
-; r0 = 0 when every position got a byte, -1 when any error occurred. Changes r0, er1, r2, r4.
+; buffer byte as it was, so the count stays in step with the bytes the host sent. A received
+; byte wins over an error flag set at the same time (the byte came first); the flag then ends
+; the wait for the next position, in this call or the next one. Returns r0 = 0 when every
+; position got a byte, -1 when any error occurred. Changes r0, er1, r2, r4l.
 sci_receive:
         sub.w   r0,r0
         bset    #SCR3_RE,@SCR3:8
@@ -174,24 +175,17 @@ sci_receive:
         mov.b   @SSR:8,r4l
         and.b   #SSR_WAIT_MASK,r4l
         beq     .Lawait_frame           ; no time limit
-        mov.b   @SSR:8,r4l
-        and.b   #SSR_ERRORS,r4l
-        beq     .Ltake_byte
-        mov.b   @SSR:8,r4h              ; clear the error flags, all others written as read
-        and.b   #SSR_CLEAR_ERRS,r4h
-        mov.b   r4h,@SSR:8
+        btst    #SSR_RDRF,r4l
+        beq     .Lreceive_error
+        mov.b   @RDR:8,r4l              ; reading RDR clears RDRF
+        mov.b   r4l,@er1
+        bra     .Lposition_taken
+.Lreceive_error:
+        mov.b   @SSR:8,r4l              ; clear the error flags, all others written as read
+        and.b   #SSR_CLEAR_ERRS,r4l
+        mov.b   r4l,@SSR:8
         mov.w   #-1,r0
-.Ltake_byte:
-        btst    #SSR_RDRF,@SSR:8        ; a byte that arrived before the error comes first
-        beq     .Lerror_position
-        mov.b   @RDR:8,r4h              ; reading RDR clears RDRF
-        mov.b   r4h,@er1
-        adds    #1,er1
-        dec.w   #1,r2
-        ble     .Lreceived
-.Lerror_position:
-        mov.b   r4l,r4l                 ; the error itself, after any byte, takes a position
-        beq     .Lnext_position
+.Lposition_taken:
         adds    #1,er1
         dec.w   #1,r2
         bra     .Lnext_position
@@ -232,10 +226,8 @@ program_block:
         sub.l   #FRAME_BYTES,er7
         mov.w   r0,e5
         mov.w   r1,e6
-        bset    #FLMCR1_SWE,@FLMCR1:8
-        wait_passes 1                   ; 1 x 10 states = 0.625 us
-        mov.l   er7,er2                 ; X <- D
-        mov.w   e6,r1
+        mov.l   er7,er2                 ; X <- D (before SWE, so that the wait after it
+        mov.w   e6,r1                   ; leads straight into the writes)
         extu.l  er1
         mov.w   #BLOCK_BYTES,r3
 .Lcopy:
@@ -245,6 +237,8 @@ program_block:
         dec.w   #1,r3
         bne     .Lcopy
         sub.w   e4,e4
+        bset    #FLMCR1_SWE,@FLMCR1:8
+        wait_passes 1                   ; 1 x 10 states = 0.625 us
 
 .Lattempt:
         inc.w   #1,e4
