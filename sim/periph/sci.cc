@@ -202,6 +202,15 @@ std::uint8_t Sci::peek_ssr() {
 }
 
 std::uint8_t Sci::read8(Addr addr) {
+  // The common case is a program polling SSR with nothing due: no sync, no rescheduling.
+  if (addr - base_ == kSsrOffset && next_transition() > clock_.now()) {
+    std::uint8_t value = ssr_;
+    if (!(scr_ & kScrTe)) value |= kSsrTdre | kSsrTend;
+    read_as_one_ |= value & kStatusFlags;
+    ++polls_since_change_;
+    last_poll_ = clock_.now();
+    return value;
+  }
   sync();
   std::uint8_t value = 0xFF;
   switch (addr - base_) {
