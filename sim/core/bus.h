@@ -106,6 +106,18 @@ class Bus {
     slow_write16(addr, value);
   }
 
+  // Instruction fetch fast path: the bytes at `addr` when at least `bytes` of them lie in RAM
+  // or (unrouted) flash, else nullptr. Reading through it charges nothing; the caller charges
+  // fetch_states() per word it uses.
+  const std::uint8_t* code_window(Addr addr, Addr bytes) const {
+    Addr off = addr - chip_.ram_base;
+    if (off < ram_size_ && ram_size_ - off >= bytes) return ram_.data() + off;
+    if (addr < flash_read_limit_ && flash_read_limit_ - addr >= bytes) return flash_.data() + addr;
+    return nullptr;
+  }
+  States fetch_states() const { return mem_states_; }
+  void charge(States states) { clock_.advance(states); }
+
   // Charges the states of one instruction-word fetch at `addr` without reading it: the
   // prefetch of a branch target, which the chip does before the branch completes.
   void charge_fetch(Addr addr) {

@@ -58,11 +58,35 @@ void Cpu::stop(StopReason reason, Addr pc, std::string message) {
   bus_.raise_attention();
 }
 
-// Fetches every word of the instruction (charging each fetch), then runs its handler.
+// Fetches every word of the instruction (charging each fetch), then runs its handler. Code in
+// RAM or flash is read straight from the array and its fetches charged together.
 inline void Cpu::step() {
+  constexpr Addr kLongestInsn = 10;
   Insn in;
   in.pc = pc_;
   insn_pc_ = pc_;
+  if (const std::uint8_t* p = bus_.code_window(pc_, kLongestInsn)) {
+    in.w[0] = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+    const DecodeEntry& entry = decoder_->first[in.w[0]];
+    in.w[1] = static_cast<std::uint16_t>(p[2] << 8 | p[3]);
+    in.w[2] = static_cast<std::uint16_t>(p[4] << 8 | p[5]);
+    in.w[3] = static_cast<std::uint16_t>(p[6] << 8 | p[7]);
+    in.w[4] = static_cast<std::uint16_t>(p[8] << 8 | p[9]);
+    unsigned words = entry.words;
+    Handler handler = entry.handler;
+    if (entry.group != kNoGroup) {  // a prefixed form: decided by the second word
+      const InsnSpec* spec = decoder_->groups[entry.group].single[in.w[1] >> 8];
+      if (spec != nullptr && (in.w[1] & spec->mask[1]) == spec->match[1]) {
+        words = spec->length / 2;
+        handler = spec->handler;
+      }
+    }
+    bus_.charge(words * bus_.fetch_states());
+    pc_ = (pc_ + 2 * words) & addr_mask_;
+    ++instructions_;
+    handler(*this, in);
+    return;
+  }
   in.w[0] = bus_.read16(pc_);
   const DecodeEntry& entry = decoder_->first[in.w[0]];
   Addr next = pc_ + 2;

@@ -56,7 +56,8 @@ bool build_decoder(std::span<const InsnSpec> table, Handler group_handler, Handl
       bits = static_cast<std::uint16_t>((bits - free_bits) & free_bits);
     } while (bits != 0);
   }
-  decoder->first.assign(0x10000, DecodeEntry{illegal_handler, 1, kNoGroup, nullptr});
+  decoder->first.assign(0x10000, DecodeEntry{illegal_handler, 1, kNoGroup});
+  decoder->spec_of.assign(0x10000, nullptr);
   decoder->groups.clear();
   std::map<std::vector<const InsnSpec*>, std::uint16_t> group_index;
   for (std::size_t w = 0; w < by_first.size(); ++w) {
@@ -65,13 +66,26 @@ bool build_decoder(std::span<const InsnSpec> table, Handler group_handler, Handl
     const InsnSpec* only = candidates.front();
     if (candidates.size() == 1 && only->match_words == 1) {
       decoder->first[w] =
-          DecodeEntry{only->handler, static_cast<std::uint8_t>(only->length / 2), kNoGroup, only};
+          DecodeEntry{only->handler, static_cast<std::uint8_t>(only->length / 2), kNoGroup};
+      decoder->spec_of[w] = only;
       continue;
     }
     auto [it, inserted] =
         group_index.emplace(candidates, static_cast<std::uint16_t>(decoder->groups.size()));
-    if (inserted) decoder->groups.push_back(candidates);
-    decoder->first[w] = DecodeEntry{group_handler, 1, it->second, nullptr};
+    if (inserted) {
+      DecodeGroup& group = decoder->groups.emplace_back();
+      for (unsigned high = 0; high < 256; ++high) {
+        for (const InsnSpec* spec : candidates) {
+          if (((high << 8) & spec->mask[1]) == (spec->match[1] & spec->mask[1] & 0xFF00)) {
+            group.by_second_high[high].push_back(spec);
+          }
+        }
+        const auto& bucket = group.by_second_high[high];
+        group.single[high] =
+            bucket.size() == 1 && bucket[0]->match_words == 2 ? bucket[0] : nullptr;
+      }
+    }
+    decoder->first[w] = DecodeEntry{group_handler, 1, it->second};
   }
   return true;
 }
@@ -89,31 +103,39 @@ const Decoder& cpu_decoder() {
   return decoder;
 }
 
-const InsnSpec* find_spec(const Decoder& decoder, std::span<const std::uint16_t> words,
-                          int* needed) {
-  *needed = 1;
-  if (words.empty()) return nullptr;
-  const DecodeEntry& entry = decoder.first[words[0]];
-  if (entry.spec != nullptr) return entry.spec;
-  if (entry.group == kNoGroup) return nullptr;
-  const auto& candidates = decoder.groups[entry.group];
-  const InsnSpec* probe = nullptr;
+const InsnSpec* match_group(std::span<const InsnSpec* const> candidates,
+                            std::span<const std::uint16_t> words, int* needed) {
   for (int have = 2; have <= kMaxMatchWords; ++have) {
     *needed = have;
     if (static_cast<int>(words.size()) < have) return nullptr;
+    const InsnSpec* found = nullptr;
     bool undecided = false;
     for (const InsnSpec* spec : candidates) {
       int n = std::min<int>(have, spec->match_words);
       if (!words_match(*spec, words, n)) continue;
       if (spec->match_words <= have) {
-        probe = spec;
+        found = spec;
       } else {
         undecided = true;
       }
     }
-    if (probe != nullptr || !undecided) return probe;
+    if (found != nullptr || !undecided) return found;
   }
   return nullptr;
+}
+
+const InsnSpec* find_spec(const Decoder& decoder, std::span<const std::uint16_t> words,
+                          int* needed) {
+  *needed = 1;
+  if (words.empty()) return nullptr;
+  const DecodeEntry& entry = decoder.first[words[0]];
+  if (const InsnSpec* spec = decoder.spec_of[words[0]]) return spec;
+  if (entry.group == kNoGroup) return nullptr;
+  if (words.size() < 2) {
+    *needed = 2;
+    return nullptr;
+  }
+  return match_group(decoder.groups[entry.group].by_second_high[words[1] >> 8], words, needed);
 }
 
 }  // namespace h8sim

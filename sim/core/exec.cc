@@ -82,38 +82,27 @@ void Exec::illegal_words(Cpu& c, const Insn& in, int words) {
 // A first word that several forms share: fetch later words until one form matches.
 void Exec::group(Cpu& c, const Insn& in) {
   const Decoder& decoder = *c.decoder_;
-  const auto& candidates = decoder.groups[decoder.first[in.w[0]].group];
   Insn x = in;
-  int have = 1;
-  for (;;) {
-    x.w[have] = load<u16>(c, c.pc_);
+  auto fetch = [&c, &x](int index) {
+    x.w[index] = load<u16>(c, c.pc_);
     c.pc_ = (c.pc_ + 2) & c.addr_mask_;
-    ++have;
-    const InsnSpec* found = nullptr;
-    bool undecided = false;
-    for (const InsnSpec* spec : candidates) {
-      int n = std::min<int>(have, spec->match_words);
-      bool ok = true;
-      for (int i = 0; i < n && ok; ++i) ok = (x.w[i] & spec->mask[i]) == spec->match[i];
-      if (!ok) continue;
-      if (spec->match_words <= have) {
-        found = spec;
-      } else {
-        undecided = true;
-      }
-    }
+  };
+  fetch(1);
+  const auto& candidates = decoder.groups[decoder.first[in.w[0]].group].by_second_high[x.w[1] >> 8];
+  int have = 2;
+  for (;;) {
+    int needed = 0;
+    const InsnSpec* found = match_group(candidates, std::span(x.w.data(), have), &needed);
     if (found != nullptr) {
-      for (; have < found->length / 2; ++have) {
-        x.w[have] = load<u16>(c, c.pc_);
-        c.pc_ = (c.pc_ + 2) & c.addr_mask_;
-      }
+      for (; have < found->length / 2; ++have) fetch(have);
       found->handler(c, x);
       return;
     }
-    if (!undecided || have == kMaxMatchWords) {
+    if (needed <= have || have == kMaxMatchWords) {
       illegal_words(c, x, have);
       return;
     }
+    fetch(have++);
   }
 }
 

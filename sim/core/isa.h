@@ -72,16 +72,25 @@ std::span<const InsnSpec> instruction_table();
 inline constexpr std::uint16_t kNoGroup = 0xFFFF;
 
 // The decoder: one entry per first opcode word.
+// Kept to 16 bytes: the 64K table is read for every instruction.
 struct DecodeEntry {
-  Handler handler;       // the form's handler, or a group/illegal dispatcher
-  std::uint8_t words;    // words to fetch before calling it (the whole instruction when known)
-  std::uint16_t group;   // index into Decoder::groups for first words shared by several forms
-  const InsnSpec* spec;  // the one form this first word selects, else nullptr
+  Handler handler;      // the form's handler, or the group/illegal dispatcher
+  std::uint8_t words;   // words to fetch before calling it (the whole instruction when known)
+  std::uint16_t group;  // index into Decoder::groups when later words decide, else kNoGroup
+};
+
+// The forms that share a first word, bucketed by the high byte of their second word.
+struct DecodeGroup {
+  std::array<std::vector<const InsnSpec*>, 256> by_second_high;
+  // The form of a bucket that holds one two-word form alone, else nullptr: the common case,
+  // dispatched without a search once the second word matches it.
+  std::array<const InsnSpec*, 256> single;
 };
 
 struct Decoder {
-  std::vector<DecodeEntry> first;                    // 65536 entries
-  std::vector<std::vector<const InsnSpec*>> groups;  // forms told apart by later words
+  std::vector<DecodeEntry> first;        // 65536 entries
+  std::vector<const InsnSpec*> spec_of;  // per first word: the one form it selects, or nullptr
+  std::vector<DecodeGroup> groups;       // forms told apart by later words
 };
 
 // Builds the decoder for `table`, or returns false with *error naming the first two forms
@@ -93,6 +102,11 @@ bool build_decoder(std::span<const InsnSpec> table, Handler group_handler, Handl
 // The decoder of instruction_table(), built once; a table with overlapping forms ends the
 // program at start-up with the reason on standard error.
 const Decoder& cpu_decoder();
+
+// The form among `candidates` (which all match words[0]) that `words` encode, or nullptr;
+// *needed as for find_spec.
+const InsnSpec* match_group(std::span<const InsnSpec* const> candidates,
+                            std::span<const std::uint16_t> words, int* needed);
 
 // The form that `words` (as many as are available) encode, or nullptr. *needed is set to the
 // number of words that were needed to decide (more than available: undecided).
