@@ -206,13 +206,14 @@ bool parse_serve_args(std::span<const std::string> args, ServeOptions* options,
 
 int serve(const ServeOptions& options, std::ostream& err) {
   BootSession session(options.chip, options.faults);
+  // Before the link appears: a host may signal as soon as it sees it.
+  install_signal_handlers();
   PtyLink link;
   std::string error;
   if (!link.open(options.link, &error)) {
     err << "h8sim: " << error << '\n';
     return 2;
   }
-  install_signal_handlers();
   int status = ServeLoop(options, link, session).run(err);
   if (!write_outputs(options, session, err)) status = 2;
   return status;
