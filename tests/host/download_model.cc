@@ -38,7 +38,7 @@ ChipScript ScriptFor(const Deliverable& d) {
 std::string FormatSRecord(const SRecord& r) {
   const int addr_bytes = address_bytes(r.type);
   const unsigned count = static_cast<unsigned>(addr_bytes + r.data.size() + 1);
-  std::string text = "S" + std::to_string(r.type) + format("%02lX", count);
+  std::string text = format("S%lu%02lX", static_cast<unsigned long>(r.type), count);
   unsigned sum = count;
   for (int i = addr_bytes - 1; i >= 0; --i) {
     const unsigned byte = (r.address >> (8 * i)) & 0xFF;
@@ -96,8 +96,11 @@ std::vector<int> NonBlankBlocks(const Deliverable& d, const Bytes& image) {
 }
 
 Bytes TransferBytes(const Deliverable& d) {
-  Bytes bytes{kSyncByte, kWriterSize >> 8, kWriterSize & 0xFF};
-  bytes.insert(bytes.end(), d.writer->begin(), d.writer->end());
+  Bytes bytes(3 + d.writer->size());
+  bytes[0] = kSyncByte;
+  bytes[1] = kWriterSize >> 8;
+  bytes[2] = kWriterSize & 0xFF;
+  std::copy(d.writer->begin(), d.writer->end(), bytes.begin() + 3);
   return bytes;
 }
 
