@@ -55,7 +55,10 @@ void BootStandIn::receive(std::uint8_t value) {
       if (received_ < size_) return;
       hooks_.erase();
       phase_ = Phase::kDone;
-      if (faults_.no_ack) return;
+      if (faults_.no_ack) {
+        hooks_.send(kBootEraseFailed);
+        return;
+      }
       hooks_.send(kBootAck);
       hooks_.start();
       return;

@@ -21,6 +21,7 @@
 namespace h8sim {
 
 inline constexpr std::uint8_t kBootZero = 0x00, kBootInquiry = 0x55, kBootAck = 0xAA;
+inline constexpr std::uint8_t kBootEraseFailed = 0xFF;  // in place of kBootAck: erasing failed
 
 class BootStandIn {
  public:

@@ -18,7 +18,7 @@ struct Faults {
   bool echo_size_high = false;                // echoes the size's high byte wrong (inverted)
   bool echo_size_low = false;                 // echoes the size's low byte wrong (inverted)
   std::optional<std::uint32_t> echo_data;     // echoes program byte N (1-based) wrong (inverted)
-  bool no_ack = false;                        // sends no 0xAA after the program, doesn't start it
+  bool no_ack = false;                        // answers 0xFF (erase failed), not 0xAA, after the program
   std::vector<Addr> stuck_zero;               // flash offsets that read 0x00 and don't erase
   unsigned slow_cells = 1;                    // cells need this many first programming pulses
   std::optional<std::uint64_t> drop_byte;     // host byte N (1-based, whole session) is lost

@@ -179,7 +179,7 @@ TEST(ServeTest, BootExchangeOverThePseudoTerminal) {
       {"3067f", {"echo-size-high"}, 0, 2, 0xFB},
       {"3664f", {"echo-size-low"}, 0, 3, 0xFF},
       {"3067f", {"echo-data=7"}, 0, 4 + 6, 0},  // value set below: the inverted byte
-      {"3067f", {"no-ack"}, 4 + kImageSize, kNone, 0},
+      {"3067f", {"no-ack"}, 4 + kImageSize + 1, 4 + kImageSize, 0xFF},
       {"3664f", {"drop-byte=257"}, 1, kNone, 0},  // the 0x55 is lost: only the first answer
       {"3067f", {"stuck-zero=0x100"}, 0, kNone, 0},
   };
