@@ -551,6 +551,7 @@ TEST_P(ChipFailureTest, PrintsTextRestoresPortAndCleansUp) {
   const Bytes image = PlaceRecords(d, records);
   HostRunSpec spec = SpecFor(d, {"prog.mot", "{port}"}, SRecordFile(records));
   spec.script.answer_after_bursts = c.bursts;
+  spec.script.zeros_before_sync_ack = 3;  // to be skipped by the host, whatever comes next
   spec.script.fault = c.fault;
   if (*c.port_fault != '\0') {
     spec.extra_env = {std::string("LD_PRELOAD=") + PORT_FAULT_SHIM,
