@@ -73,8 +73,11 @@ States BootSession::host_send(std::span<const std::uint8_t> bytes, States earlie
     const States start = std::max({earliest, clock.now(), line_free_});
     line_free_ = start + frame;
     ++host_bytes_;
-    if (faults_.hangup_after && host_bytes_ >= *faults_.hangup_after) line_closed_ = true;
-    if (faults_.drop_byte == host_bytes_) continue;
+    // The faults count the host's bytes from its first byte other than 0x00 (the inquiry 0x55):
+    // how many zeros a host sends while the boot program adjusts depends on its timing.
+    counted_bytes_ += (counted_bytes_ > 0 || value != 0) ? 1 : 0;
+    if (faults_.hangup_after && counted_bytes_ >= *faults_.hangup_after) line_closed_ = true;
+    if (faults_.drop_byte == counted_bytes_) continue;
     clock.schedule(start, [this, value, start, bit] { deliver(value, start, bit); });
   }
   return line_free_;

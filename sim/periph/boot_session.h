@@ -106,6 +106,7 @@ class BootSession {
   unsigned line_rate_ = kDefaultLineRate;
   States line_free_ = 0;
   std::uint64_t host_bytes_ = 0;
+  std::uint64_t counted_bytes_ = 0;  // host bytes from its first non-zero byte on
   bool line_closed_ = false;
   std::deque<LineFrame> frames_;
   bool start_pending_ = false;

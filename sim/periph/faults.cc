@@ -103,8 +103,11 @@ std::string_view fault_usage() {
          "                   doesn't start it\n"
          "  stuck-zero=ADDR  flash byte ADDR (offset, 0x.. for hex) reads 0x00, erase or not\n"
          "  slow-cells=K     flash cells need K first-length programming pulses (default 1)\n"
-         "  drop-byte=N      byte N from the host (1-based, whole session) is lost on the line\n"
-         "  hangup-after=N   the line closes after N bytes from the host\n";
+         "  drop-byte=N      byte N from the host is lost on the line; bytes count from the\n"
+         "                   host's first byte other than 0x00 (1 = its 0x55), since how many\n"
+         "                   zeros it sends first depends on its timing\n"
+         "  hangup-after=N   the line closes after N bytes from the host, counted as above\n"
+         "                   (0: at its first byte)\n";
 }
 
 }  // namespace h8sim

@@ -21,8 +21,8 @@ struct Faults {
   bool no_ack = false;                        // answers 0xFF (erase failed), not 0xAA, after the program
   std::vector<Addr> stuck_zero;               // flash offsets that read 0x00 and don't erase
   unsigned slow_cells = 1;                    // cells need this many first programming pulses
-  std::optional<std::uint64_t> drop_byte;     // host byte N (1-based, whole session) is lost
-  std::optional<std::uint64_t> hangup_after;  // the line closes after N bytes from the host
+  std::optional<std::uint64_t> drop_byte;     // host byte N is lost (1 = its first non-zero byte, the 0x55)
+  std::optional<std::uint64_t> hangup_after;  // the line closes after N host bytes (counted as drop_byte)
 };
 
 // Adds one fault given as on the h8sim command line ("echo-data=5", "stuck-zero=0x1000").

@@ -180,7 +180,7 @@ TEST(ServeTest, BootExchangeOverThePseudoTerminal) {
       {"3664f", {"echo-size-low"}, 0, 3, 0xFF},
       {"3067f", {"echo-data=7"}, 0, 4 + 6, 0},  // value set below: the inverted byte
       {"3067f", {"no-ack"}, 4 + kImageSize + 1, 4 + kImageSize, 0xFF},
-      {"3664f", {"drop-byte=257"}, 1, kNone, 0},  // the 0x55 is lost: only the first answer
+      {"3664f", {"drop-byte=1"}, 1, kNone, 0},  // the 0x55 is lost: only the first answer
       {"3067f", {"stuck-zero=0x100"}, 0, kNone, 0},
   };
   if (hello_image("3067f").empty()) GTEST_SKIP() << "H8 test programs not built";
@@ -218,7 +218,7 @@ TEST(ServeTest, BootExchangeOverThePseudoTerminal) {
 
 TEST(ServeTest, EndsOnHangupFaultAndOnSignal) {
   {
-    Server server("3067f", {"--fault", "hangup-after=10"});
+    Server server("3067f", {"--fault", "hangup-after=0"});
     ASSERT_TRUE(server.open_line());
     server.send(Bytes(20, 0x00));
     EXPECT_EQ(server.wait_exit(), 0);  // ends by itself although the host keeps the line open
