@@ -42,7 +42,10 @@ void Bus::detach(IoDevice* device) {
   }
 }
 
-void Bus::route_flash_reads(bool on) { flash_read_limit_ = on ? 0 : flash_size_; }
+void Bus::route_flash_reads(bool on) {
+  flash_read_limit_ = on ? 0 : flash_size_;
+  attention_ = true;
+}
 
 std::optional<Bus::Fault> Bus::take_fault() {
   std::optional<Fault> f = fault_;

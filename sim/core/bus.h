@@ -42,7 +42,8 @@ class Bus {
   // flash area are ignored (flash is not RAM).
   void set_flash_port(FlashPort* port) { flash_port_ = port; }
   // While on, CPU reads of the flash area go to FlashPort::flash_read8 (the controller is in a
-  // program-verify or erase-verify mode); while off they come straight from the array.
+  // program-verify or erase-verify mode); while off they come straight from the array. Raises
+  // attention, so a running CPU loop picks the change up after the current instruction.
   void route_flash_reads(bool on);
   bool flash_reads_routed() const { return flash_read_limit_ == 0; }
 
@@ -110,10 +111,28 @@ class Bus {
   // or (unrouted) flash, else nullptr. Reading through it charges nothing; the caller charges
   // fetch_states() per word it uses.
   const std::uint8_t* code_window(Addr addr, Addr bytes) const {
-    Addr off = addr - chip_.ram_base;
-    if (off < ram_size_ && ram_size_ - off >= bytes) return ram_.data() + off;
-    if (addr < flash_read_limit_ && flash_read_limit_ - addr >= bytes) return flash_.data() + addr;
-    return nullptr;
+    return code_view().window(addr, bytes);
+  }
+
+  // The arrays behind code_window(), for a loop that fetches many instructions and keeps them
+  // in registers. A view stays valid until attention is raised: only an access off the fast
+  // path can change flash routing, and route_flash_reads() raises attention itself.
+  struct CodeView {
+    const std::uint8_t* ram;
+    Addr ram_base;
+    Addr ram_size;
+    const std::uint8_t* flash;
+    Addr flash_limit;  // flash bytes below this address are read from the array
+
+    const std::uint8_t* window(Addr addr, Addr bytes) const {
+      Addr off = addr - ram_base;
+      if (off < ram_size && ram_size - off >= bytes) return ram + off;
+      if (addr < flash_limit && flash_limit - addr >= bytes) return flash + addr;
+      return nullptr;
+    }
+  };
+  CodeView code_view() const {
+    return {ram_.data(), chip_.ram_base, ram_size_, flash_.data(), flash_read_limit_};
   }
   States fetch_states() const { return mem_states_; }
   void charge(States states) { clock_.advance(states); }

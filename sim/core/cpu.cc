@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
+#include <new>
 
 #include "disasm.h"
 #include "isa.h"
@@ -14,7 +16,17 @@ Cpu::Cpu(Bus& bus, Clock& clock, CpuMode mode)
       clock_(clock),
       mode_(mode),
       addr_mask_(mode == CpuMode::kAdvanced ? 0xFFFFFF : 0xFFFF),
-      decoder_(&cpu_decoder()) {}
+      decoder_(&cpu_decoder()),
+      ram_decoded_(make_slots(bus.ram().size() / 2)),
+      flash_decoded_(make_slots(bus.flash().size() / 2)) {}
+
+// Zeroed memory straight from the allocator: the pages of a large table stay untouched (and
+// cost nothing) until code at their addresses runs.
+Cpu::SlotTable Cpu::make_slots(std::size_t count) {
+  auto* slots = static_cast<DecodedInsn*>(std::calloc(count, sizeof(DecodedInsn)));
+  if (slots == nullptr) throw std::bad_alloc();
+  return SlotTable(slots);
+}
 
 void Cpu::reset() {
   reset_pending_ = false;
@@ -58,45 +70,95 @@ void Cpu::stop(StopReason reason, Addr pc, std::string message) {
   bus_.raise_attention();
 }
 
-// Fetches every word of the instruction (charging each fetch), then runs its handler. Code in
-// RAM or flash is read straight from the array and its fetches charged together.
-inline void Cpu::step() {
-  constexpr Addr kLongestInsn = 10;
-  Insn in;
-  in.pc = pc_;
-  insn_pc_ = pc_;
-  if (const std::uint8_t* p = bus_.code_window(pc_, kLongestInsn)) {
-    in.w[0] = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
-    const DecodeEntry& entry = decoder_->first[in.w[0]];
-    in.w[1] = static_cast<std::uint16_t>(p[2] << 8 | p[3]);
-    in.w[2] = static_cast<std::uint16_t>(p[4] << 8 | p[5]);
-    in.w[3] = static_cast<std::uint16_t>(p[6] << 8 | p[7]);
-    in.w[4] = static_cast<std::uint16_t>(p[8] << 8 | p[9]);
-    unsigned words = entry.words;
-    Handler handler = entry.handler;
-    if (entry.group != kNoGroup) {  // a prefixed form: decided by the second word
-      const InsnSpec* spec = decoder_->groups[entry.group].single[in.w[1] >> 8];
-      if (spec != nullptr && (in.w[1] & spec->mask[1]) == spec->match[1]) {
-        words = spec->length / 2;
-        handler = spec->handler;
-      }
+// The hot loop. Code in RAM or flash is read straight from the array and decoded once per
+// address: each fetch compares the opcode bytes with the decoded slot's key and decodes again
+// only when they differ. The fetches of all the instruction's words are charged together
+// before the handler runs (which then charges its own accesses), and the handler reads its
+// fields from the array. What the loop keeps in registers (the arrays, the slot tables) stays
+// valid until attention is raised, which ends the span.
+void Cpu::run_span(States limit) {
+  const Bus::CodeView code = bus_.code_view();
+  DecodedInsn* const ram_slots = ram_decoded_.get();
+  DecodedInsn* const flash_slots = flash_decoded_.get();
+  const Addr mask = addr_mask_;
+  Clock& clock = clock_;
+  Bus& bus = bus_;
+  std::uint64_t count = 0;
+  Addr pc;
+  do {
+    pc = pc_;
+    const std::uint8_t* p;
+    DecodedInsn* slot;
+    Addr ram_off = pc - code.ram_base;
+    if (ram_off < code.ram_size && code.ram_size - ram_off >= kLongestInsnBytes) {
+      p = code.ram + ram_off;
+      slot = ram_slots + ram_off / 2;
+    } else if (pc < code.flash_limit && code.flash_limit - pc >= kLongestInsnBytes) {
+      p = code.flash + pc;
+      slot = flash_slots + pc / 2;
+    } else [[unlikely]] {
+      insn_pc_ = pc;
+      step_slow();
+      ++count;
+      continue;
     }
-    bus_.charge(words * bus_.fetch_states());
-    pc_ = (pc_ + 2 * words) & addr_mask_;
-    ++instructions_;
-    handler(*this, in);
-    return;
+    std::uint64_t opcode;
+    std::memcpy(&opcode, p, sizeof opcode);
+    if (!slot->matches(opcode)) [[unlikely]]
+      decode_into(slot, p);
+    clock.advance(slot->fetch_states);
+    pc_ = (pc + slot->length) & mask;
+    ++count;
+    slot->handler(*this, Insn{p, pc});
+  } while (clock.now() < limit && !bus.attention());
+  insn_pc_ = pc;
+  instructions_ += count;
+}
+
+void Cpu::decode_into(DecodedInsn* slot, const std::uint8_t* bytes) const {
+  std::array<std::uint16_t, kMaxMatchWords> words;
+  for (int i = 0; i < kMaxMatchWords; ++i) {
+    words[i] = static_cast<std::uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
   }
-  in.w[0] = bus_.read16(pc_);
-  const DecodeEntry& entry = decoder_->first[in.w[0]];
-  Addr next = pc_ + 2;
-  for (unsigned i = 1; i < entry.words; ++i) {
-    in.w[i] = bus_.read16(next & addr_mask_);
+  unsigned length = 2 * decoder_->words(words[0]);
+  Handler handler = decoder_->handler(words[0]);
+  unsigned key_bytes = 2;
+  if (decoder_->first[words[0]].group != kNoGroup) {
+    // A form that later words decide (up to kMaxMatchWords of them, all in the key). When no
+    // form matches, the group dispatcher runs: it fetches through the bus and reports the
+    // illegal instruction.
+    int needed = 0;
+    key_bytes = 2 * kMaxMatchWords;
+    if (const InsnSpec* spec = find_spec(*decoder_, words, &needed)) {
+      length = spec->length;
+      handler = spec->handler;
+    }
+  }
+  std::array<std::uint8_t, sizeof slot->mask> mask_bytes{};
+  for (unsigned i = 0; i < key_bytes; ++i) mask_bytes[i] = 0xFF;
+  std::uint64_t opcode;
+  std::memcpy(&opcode, bytes, sizeof opcode);
+  std::memcpy(&slot->mask, mask_bytes.data(), sizeof slot->mask);
+  slot->inverted_key = ~(opcode & slot->mask);
+  slot->handler = handler;
+  slot->length = length;
+  slot->fetch_states = static_cast<std::uint32_t>(length / 2 * bus_.fetch_states());
+}
+
+void Cpu::step_slow() {
+  std::array<std::uint8_t, kLongestInsnBytes> bytes{};
+  Insn in{bytes.data(), pc_};
+  Addr next = pc_;
+  unsigned words = 1;
+  for (unsigned i = 0; i < words; ++i) {
+    std::uint16_t w = bus_.read16(next & addr_mask_);
+    bytes[2 * i] = static_cast<std::uint8_t>(w >> 8);
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(w);
+    if (i == 0) words = decoder_->words(w);
     next += 2;
   }
   pc_ = next & addr_mask_;
-  ++instructions_;
-  entry.handler(*this, in);
+  decoder_->handler(static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]))(*this, in);
 }
 
 StopResult Cpu::fault_stop(const Bus::Fault& fault) {
@@ -136,7 +198,7 @@ StopResult Cpu::run(States until) {
     }
     States limit = std::min({until, deadline, budget_limit});
     bus_.clear_attention();
-    while (clock_.now() < limit && !bus_.attention()) step();
+    run_span(limit);
     if (std::optional<Bus::Fault> fault = bus_.take_fault()) {
       pc_ = insn_pc_;
       return fault_stop(*fault);

@@ -8,20 +8,26 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "bus.h"
 #include "clock.h"
 #include "io_device.h"
+#include "isa.h"
 #include "memory_map.h"
 
 namespace h8sim {
 
-struct Decoder;
+// The longest instruction: five words (MOV.L @(d:24,ERs)).
+inline constexpr Addr kLongestInsnBytes = 10;
 
-// The instruction words fetched for one instruction (at most five: MOV.L @(d:24,ERs)).
+// One fetched instruction as its handler sees it. `bytes` points at kLongestInsnBytes readable
+// bytes that start with the instruction's own (straight into the RAM or flash array when the
+// code runs from there); bytes past the instruction's length mean nothing.
 struct Insn {
-  std::array<std::uint16_t, 5> w;
+  const std::uint8_t* bytes;
   Addr pc;  // address of the instruction's first byte
 };
 
@@ -90,7 +96,14 @@ class Cpu {
   friend struct Exec;  // the instruction handlers
 
  private:
-  void step();
+  // Runs instructions until the clock reaches `limit` or the bus raises attention.
+  void run_span(States limit);
+  // Fetches and runs one instruction through the bus, word by word: code outside RAM and
+  // flash, or too near the end of either to read the longest instruction from the array.
+  void step_slow();
+  // Decodes the instruction whose bytes start at `bytes` (kLongestInsnBytes readable) into
+  // `slot`, keyed by the opcode bytes the decision rests on.
+  void decode_into(DecodedInsn* slot, const std::uint8_t* bytes) const;
   // Ends the running loop after the current instruction with this result.
   void stop(StopReason reason, Addr pc, std::string message);
   StopResult fault_stop(const Bus::Fault& fault);
@@ -108,6 +121,16 @@ class Cpu {
   // CCR kept as separate flags (each 0 or 1) for the hot paths; ccr() assembles them.
   std::uint8_t ccr_iuu_ = kCcrI;  // the I, UI and U bits
   std::uint8_t h_ = 0, n_ = 0, z_ = 0, v_ = 0, c_ = 0;
+  // The decoded instruction at every even address of RAM and flash, checked against the
+  // array's current bytes on every fetch (so code that is loaded, programmed or rewritten is
+  // decoded again on its next run without anyone telling the CPU).
+  struct FreeSlots {
+    void operator()(DecodedInsn* slots) const { std::free(slots); }
+  };
+  using SlotTable = std::unique_ptr<DecodedInsn[], FreeSlots>;
+  static SlotTable make_slots(std::size_t count);
+  SlotTable ram_decoded_;
+  SlotTable flash_decoded_;
   ExecutionObserver* observer_ = nullptr;
   States budget_ = kNever;
   std::uint64_t instructions_ = 0;

@@ -1,3 +1,4 @@
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -47,27 +48,36 @@ bool build_decoder(std::span<const InsnSpec> table, Handler group_handler, Handl
       }
     }
   }
-  std::vector<std::vector<const InsnSpec*>> by_first(0x10000);
+  // The forms by the high byte of the first words they accept, in table order; the forms of a
+  // first word are then found among the few of its high byte.
+  std::array<std::vector<const InsnSpec*>, 256> by_high;
   for (const InsnSpec& spec : table) {
-    std::uint16_t free_bits = static_cast<std::uint16_t>(~spec.mask[0]);
-    std::uint16_t bits = 0;
-    do {  // every first word the form accepts: its match with any choice of the free bits
-      by_first[spec.match[0] | bits].push_back(&spec);
-      bits = static_cast<std::uint16_t>((bits - free_bits) & free_bits);
-    } while (bits != 0);
+    for (unsigned high = 0; high < 256; ++high) {
+      if (((high << 8) & spec.mask[0]) == (spec.match[0] & spec.mask[0] & 0xFF00)) {
+        by_high[high].push_back(&spec);
+      }
+    }
   }
-  decoder->first.assign(0x10000, DecodeEntry{illegal_handler, 1, kNoGroup});
-  decoder->spec_of.assign(0x10000, nullptr);
+  if (table.size() >= kNoSpec) {
+    *error = "instruction table too large: " + std::to_string(table.size()) + " forms";
+    return false;
+  }
+  decoder->table = table;
+  decoder->group_handler = group_handler;
+  decoder->illegal_handler = illegal_handler;
+  decoder->first.assign(0x10000, DecodeEntry{kNoSpec, kNoGroup});
   decoder->groups.clear();
   std::map<std::vector<const InsnSpec*>, std::uint16_t> group_index;
-  for (std::size_t w = 0; w < by_first.size(); ++w) {
-    const auto& candidates = by_first[w];
+  std::vector<const InsnSpec*> candidates;
+  for (unsigned w = 0; w < 0x10000; ++w) {
+    candidates.clear();
+    for (const InsnSpec* spec : by_high[w >> 8]) {
+      if ((w & spec->mask[0]) == spec->match[0]) candidates.push_back(spec);
+    }
     if (candidates.empty()) continue;
     const InsnSpec* only = candidates.front();
     if (candidates.size() == 1 && only->match_words == 1) {
-      decoder->first[w] =
-          DecodeEntry{only->handler, static_cast<std::uint8_t>(only->length / 2), kNoGroup};
-      decoder->spec_of[w] = only;
+      decoder->first[w] = DecodeEntry{static_cast<std::uint16_t>(only - table.data()), kNoGroup};
       continue;
     }
     auto [it, inserted] =
@@ -85,7 +95,7 @@ bool build_decoder(std::span<const InsnSpec> table, Handler group_handler, Handl
             bucket.size() == 1 && bucket[0]->match_words == 2 ? bucket[0] : nullptr;
       }
     }
-    decoder->first[w] = DecodeEntry{group_handler, 1, it->second};
+    decoder->first[w] = DecodeEntry{kNoSpec, it->second};
   }
   return true;
 }
@@ -129,7 +139,7 @@ const InsnSpec* find_spec(const Decoder& decoder, std::span<const std::uint16_t>
   *needed = 1;
   if (words.empty()) return nullptr;
   const DecodeEntry& entry = decoder.first[words[0]];
-  if (const InsnSpec* spec = decoder.spec_of[words[0]]) return spec;
+  if (const InsnSpec* spec = decoder.spec_of(words[0])) return spec;
   if (entry.group == kNoGroup) return nullptr;
   if (words.size() < 2) {
     *needed = 2;

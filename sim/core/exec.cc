@@ -1,5 +1,6 @@
 #include "exec.h"
 
+#include <array>
 #include <cstdio>
 
 #include "disasm.h"
@@ -13,7 +14,8 @@ std::string hex_words(const Insn& in, int words) {
   std::string text;
   char buf[8];
   for (int i = 0; i < words; ++i) {
-    std::snprintf(buf, sizeof buf, "%s%02x %02x", i ? " " : "", in.w[i] >> 8, in.w[i] & 0xFF);
+    std::snprintf(buf, sizeof buf, "%s%02x %02x", i ? " " : "", in.bytes[2 * i],
+                  in.bytes[2 * i + 1]);
     text += buf;
   }
   return text;
@@ -82,17 +84,26 @@ void Exec::illegal_words(Cpu& c, const Insn& in, int words) {
 // A first word that several forms share: fetch later words until one form matches.
 void Exec::group(Cpu& c, const Insn& in) {
   const Decoder& decoder = *c.decoder_;
-  Insn x = in;
-  auto fetch = [&c, &x](int index) {
-    x.w[index] = load<u16>(c, c.pc_);
+  std::array<u16, kLongestInsnBytes / 2> words{};
+  std::array<u8, kLongestInsnBytes> bytes{};
+  words[0] = static_cast<u16>(word_at(in, 0));
+  bytes[0] = in.bytes[0];
+  bytes[1] = in.bytes[1];
+  auto fetch = [&](int index) {
+    u16 w = load<u16>(c, c.pc_);
     c.pc_ = (c.pc_ + 2) & c.addr_mask_;
+    words[index] = w;
+    bytes[2 * index] = static_cast<u8>(w >> 8);
+    bytes[2 * index + 1] = static_cast<u8>(w);
   };
+  Insn x{bytes.data(), in.pc};
   fetch(1);
-  const auto& candidates = decoder.groups[decoder.first[in.w[0]].group].by_second_high[x.w[1] >> 8];
+  const auto& candidates =
+      decoder.groups[decoder.first[words[0]].group].by_second_high[words[1] >> 8];
   int have = 2;
   for (;;) {
     int needed = 0;
-    const InsnSpec* found = match_group(candidates, std::span(x.w.data(), have), &needed);
+    const InsnSpec* found = match_group(candidates, std::span(words.data(), have), &needed);
     if (found != nullptr) {
       for (; have < found->length / 2; ++have) fetch(have);
       found->handler(c, x);

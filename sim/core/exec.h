@@ -77,14 +77,12 @@ using u32 = std::uint32_t;
 
 struct Exec {
   // ---- instruction fields ----
-  static constexpr unsigned byte(const Insn& in, unsigned k) {
-    return (in.w[k >> 1] >> ((k & 1) ? 0 : 8)) & 0xFF;
-  }
+  static constexpr unsigned byte(const Insn& in, unsigned k) { return in.bytes[k]; }
   static constexpr unsigned nib(const Insn& in, unsigned k) {
-    return (in.w[k >> 2] >> (12 - 4 * (k & 3))) & 0xF;
+    return (in.bytes[k >> 1] >> ((k & 1) ? 0 : 4)) & 0xF;
   }
   static constexpr u32 word_at(const Insn& in, unsigned k) {
-    return (k & 1) ? (byte(in, k) << 8 | byte(in, k + 1)) : in.w[k >> 1];
+    return byte(in, k) << 8 | byte(in, k + 1);
   }
   static constexpr u32 bytes24_at(const Insn& in, unsigned k) {
     return byte(in, k) << 16 | byte(in, k + 1) << 8 | byte(in, k + 2);

@@ -70,12 +70,12 @@ struct InsnSpec {
 std::span<const InsnSpec> instruction_table();
 
 inline constexpr std::uint16_t kNoGroup = 0xFFFF;
+inline constexpr std::uint16_t kNoSpec = 0xFFFF;
 
-// The decoder: one entry per first opcode word.
-// Kept to 16 bytes: the 64K table is read for every instruction.
+// The decoder: one entry per first opcode word. Kept to 4 bytes, so the 64K table is small
+// enough to build at every start without a noticeable cost.
 struct DecodeEntry {
-  Handler handler;      // the form's handler, or the group/illegal dispatcher
-  std::uint8_t words;   // words to fetch before calling it (the whole instruction when known)
+  std::uint16_t spec;   // index in Decoder::table of the one form the word selects, or kNoSpec
   std::uint16_t group;  // index into Decoder::groups when later words decide, else kNoGroup
 };
 
@@ -88,9 +88,29 @@ struct DecodeGroup {
 };
 
 struct Decoder {
-  std::vector<DecodeEntry> first;        // 65536 entries
-  std::vector<const InsnSpec*> spec_of;  // per first word: the one form it selects, or nullptr
-  std::vector<DecodeGroup> groups;       // forms told apart by later words
+  std::span<const InsnSpec> table;  // the table it was built from (must outlive the decoder)
+  Handler group_handler = nullptr;
+  Handler illegal_handler = nullptr;
+  std::vector<DecodeEntry> first;   // 65536 entries
+  std::vector<DecodeGroup> groups;  // forms told apart by later words
+
+  // The one form that first word `w` selects by itself, or nullptr.
+  const InsnSpec* spec_of(std::uint16_t w) const {
+    std::uint16_t spec = first[w].spec;
+    return spec == kNoSpec ? nullptr : &table[spec];
+  }
+  // What runs for first word `w`: the form's handler, else the group or illegal handler.
+  Handler handler(std::uint16_t w) const {
+    const DecodeEntry& entry = first[w];
+    if (entry.spec != kNoSpec) return table[entry.spec].handler;
+    return entry.group != kNoGroup ? group_handler : illegal_handler;
+  }
+  // The words to fetch before handler(w) runs: the whole form when the first word decides it,
+  // else one.
+  unsigned words(std::uint16_t w) const {
+    std::uint16_t spec = first[w].spec;
+    return spec == kNoSpec ? 1 : table[spec].length / 2;
+  }
 };
 
 // Builds the decoder for `table`, or returns false with *error naming the first two forms
@@ -98,6 +118,20 @@ struct Decoder {
 // `illegal_handler` fill the entries of shared and unused first words.
 bool build_decoder(std::span<const InsnSpec> table, Handler group_handler, Handler illegal_handler,
                    Decoder* decoder, std::string* error);
+
+// One instruction decoded at a code address, valid while the bytes there match: the first
+// eight bytes at the address, masked with `mask` (the opcode words the decoder looked at),
+// equal ~`inverted_key`. Stored inverted so that an all-zero slot never matches: slot tables
+// come zeroed from the allocator and only the slots of code that runs are ever touched.
+struct DecodedInsn {
+  std::uint64_t inverted_key;
+  std::uint64_t mask;
+  Handler handler;
+  std::uint32_t length;        // bytes to step over before the handler runs
+  std::uint32_t fetch_states;  // states of fetching them
+
+  bool matches(std::uint64_t opcode) const { return (opcode & mask) == ~inverted_key; }
+};
 
 // The decoder of instruction_table(), built once; a table with overlapping forms ends the
 // program at start-up with the reason on standard error.
