@@ -478,6 +478,64 @@ TEST(RunTest, ObserverSeesEveryRts) {
   EXPECT_EQ(recorder.returns, std::vector<Addr>{base + 4});
 }
 
+// ---- code that changes ----
+
+// The CPU keeps what it decoded at each address; code that a program rewrites (or a loader
+// replaces) must run as it now reads, down to the last opcode word that tells forms apart.
+struct RewriteCase {
+  const char* name;
+  Bytes target;                 // the instruction that gets rewritten
+  Addr patched;                 // offset in it of the opcode word the program rewrites
+  std::uint16_t warm, rewrite;  // that word in the first run and in the second
+  std::uint32_t want_er0;
+  std::uint8_t want_ccr;
+};
+
+class RunRewrittenCodeTest : public ::testing::TestWithParam<RewriteCase> {};
+
+TEST_P(RunRewrittenCodeTest, RunsTheInstructionAsItNowReads) {
+  const RewriteCase& t = GetParam();
+  Machine m(ChipModel::k3068f);
+  Addr base = m.chip.ram_base;
+  Addr word = base + 6 + t.patched;
+  // mov.w r1,@word:24 (6B A1 00 aa aa aa), then the target, then sleep.
+  Bytes code = {0x6B,
+                0xA1,
+                0x00,
+                static_cast<std::uint8_t>(word >> 16),
+                static_cast<std::uint8_t>(word >> 8),
+                static_cast<std::uint8_t>(word)};
+  code.insert(code.end(), t.target.begin(), t.target.end());
+  code.insert(code.end(), std::begin(kSleep), std::end(kSleep));
+  m.load(base, code);
+  for (std::uint16_t value : {t.warm, t.rewrite}) {
+    m.load(base + 0x100, {0x8F, 0x00});  // the operand of the memory forms
+    m.cpu.set_er(0, 5);
+    m.cpu.set_er(1, value);
+    m.cpu.set_er(2, base);
+    m.cpu.set_ccr(kCcrI);
+    m.cpu.set_pc(base);
+    StopResult r = m.run();
+    ASSERT_EQ(r.reason, StopReason::kSleep) << r.message;
+  }
+  EXPECT_EQ(m.cpu.er(0), t.want_er0);
+  EXPECT_EQ(m.cpu.ccr(), t.want_ccr);
+}
+
+// inc.b r0l 0A 08 -> dec.b r0l 1A 08; ldc @(0x100:24,er2),ccr 01 40 78 20 6B 20 00 00 01 00 ->
+// stc ccr,@(0x100:24,er2): the same but 6B A0 in the third word.
+INSTANTIATE_TEST_SUITE_P(
+    Forms, RunRewrittenCodeTest,
+    ::testing::Values(RewriteCase{"first_word", {0x0A, 0x08}, 0, 0x0A08, 0x1A08, 4, kCcrI},
+                      RewriteCase{"third_word",
+                                  {0x01, 0x40, 0x78, 0x20, 0x6B, 0x20, 0x00, 0x00, 0x01, 0x00},
+                                  4,
+                                  0x6B20,
+                                  0x6BA0,
+                                  5,
+                                  kCcrI}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
 TEST(ResetTest, LoadsPcFromVectorOfTheMode) {
   Machine adv(ChipModel::k3067f);
   adv.load(0, {0xAA, 0x01, 0x23, 0x44});  // top byte ignored
