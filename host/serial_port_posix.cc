@@ -107,8 +107,17 @@ class PosixSerialPort final : public SerialPort {
     } while (r < 0 && errno == EINTR);
     if (r < 0) return WaitResult::kFailed;
     if (r == 0) return WaitResult::kTimedOut;
-    if (p.revents & events) return WaitResult::kReadable;
-    return WaitResult::kFailed;  // POLLHUP, POLLERR, POLLNVAL
+    // A line that has hung up reports itself readable (and writable) for ever while reads find
+    // nothing: it has failed once the bytes that arrived before the hang-up have been read.
+    if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && bytes_waiting() == 0) {
+      return WaitResult::kFailed;
+    }
+    return WaitResult::kReadable;
+  }
+
+  int bytes_waiting() const {
+    int n = 0;
+    return ::ioctl(fd_, FIONREAD, &n) == 0 ? n : 0;
   }
 
   void close_fd() {
