@@ -35,6 +35,8 @@ class PtyLink {
   // Waits up to `timeout_ms` (-1: no limit) for input from the host, for the host to go, for
   // room to write (when `want_write`), or for a signal. Returns at once if any is already so.
   void wait(int timeout_ms, bool want_write) const;
+  // The same with a finer limit, in microseconds.
+  void wait_us(long timeout_us, bool want_write) const;
 
  private:
   int master_ = -1;

@@ -109,4 +109,10 @@ void PtyLink::wait(int timeout_ms, bool want_write) const {
   ::poll(&p, 1, timeout_ms);
 }
 
+void PtyLink::wait_us(long timeout_us, bool want_write) const {
+  pollfd p{master_, static_cast<short>(POLLIN | (want_write ? POLLOUT : 0)), 0};
+  const timespec timeout{timeout_us / 1000000, (timeout_us % 1000000) * 1000};
+  ::ppoll(&p, 1, &timeout, nullptr);
+}
+
 }  // namespace h8sim

@@ -34,8 +34,9 @@ void sleep_ms(long ms) {
 
 // How far ahead of the host the unpaced simulation runs in one go before it looks at the line.
 constexpr States kUnpacedSliceStates = 200000;
-// The longest the paced loop sleeps before it looks at the line and the clock again.
-constexpr int kPacedSleepMs = 2;
+// The longest the paced loop sleeps before it looks at the line and the clock again: a small
+// part of a frame time (520 µs at 19,200 bit/s), so the chip's answers keep the line's pace.
+constexpr long kPacedStepUs = 200;
 constexpr int kIdleWaitMs = 500;
 constexpr int kAbsentPollMs = 20;
 
@@ -118,7 +119,9 @@ class ServeLoop {
       const States target = real_time_states();
       SessionResult r{SessionStop::kReached, {}};
       if (target > clock.now()) r = session_.run_until(target);
-      link_.wait(kPacedSleepMs, !pending_.empty());
+      // What the chip has sent by now goes out at once, not after the pause.
+      flush_chip_bytes();
+      link_.wait_us(kPacedStepUs, !pending_.empty());
       return r;
     }
     if (session_.waiting_for_host()) {
