@@ -44,7 +44,7 @@ void Bus::detach(IoDevice* device) {
 
 void Bus::route_flash_reads(bool on) {
   flash_read_limit_ = on ? 0 : flash_size_;
-  attention_ = true;
+  raise_attention();
 }
 
 std::optional<Bus::Fault> Bus::take_fault() {
@@ -69,7 +69,7 @@ const Bus::IoSpace* Bus::io_space(Addr addr) const {
 
 void Bus::fault(Addr addr, bool write) {
   if (!fault_) fault_ = Fault{addr, write};
-  attention_ = true;
+  raise_attention();
 }
 
 std::uint8_t Bus::peek8(Addr addr) const {
@@ -95,12 +95,12 @@ bool Bus::poke8(Addr addr, std::uint8_t value) {
 std::uint8_t Bus::slow_read8(Addr addr) {
   if (in_flash(addr)) {  // reads routed to the flash controller
     clock_.advance(mem_states_);
-    attention_ = true;
+    raise_attention();
     return flash_port_ != nullptr ? flash_port_->flash_read8(addr) : flash_[addr];
   }
   if (IoSpace* space = io_space(addr)) {
     clock_.advance(space->area.byte_states);
-    attention_ = true;
+    raise_attention();
     Addr index = addr - space->area.first;
     IoDevice* device = space->devices[index];
     return device != nullptr ? device->read8(addr) : space->latches[index];
@@ -112,7 +112,7 @@ std::uint8_t Bus::slow_read8(Addr addr) {
 std::uint16_t Bus::slow_read16(Addr addr) {
   if (in_flash(addr)) {
     clock_.advance(mem_states_);
-    attention_ = true;
+    raise_attention();
     if (flash_port_ == nullptr)
       return static_cast<std::uint16_t>(flash_[addr] << 8 | flash_[addr + 1]);
     std::uint16_t high = flash_port_->flash_read8(addr);
@@ -121,7 +121,7 @@ std::uint16_t Bus::slow_read16(Addr addr) {
   IoSpace* space = io_space(addr);
   if (space != nullptr && addr + 1 <= space->area.last) {
     clock_.advance(space->area.word_states);
-    attention_ = true;
+    raise_attention();
     Addr index = addr - space->area.first;
     IoDevice* high_dev = space->devices[index];
     IoDevice* low_dev = space->devices[index + 1];
@@ -137,13 +137,13 @@ std::uint16_t Bus::slow_read16(Addr addr) {
 void Bus::slow_write8(Addr addr, std::uint8_t value) {
   if (in_flash(addr)) {
     clock_.advance(mem_states_);
-    attention_ = true;
+    raise_attention();
     if (flash_port_ != nullptr) flash_port_->flash_write8(addr, value);
     return;
   }
   if (IoSpace* space = io_space(addr)) {
     clock_.advance(space->area.byte_states);
-    attention_ = true;
+    raise_attention();
     Addr index = addr - space->area.first;
     space->latches[index] = value;
     if (IoDevice* device = space->devices[index]) device->write8(addr, value);
@@ -157,7 +157,7 @@ void Bus::slow_write16(Addr addr, std::uint16_t value) {
   auto low = static_cast<std::uint8_t>(value);
   if (in_flash(addr)) {
     clock_.advance(mem_states_);
-    attention_ = true;
+    raise_attention();
     if (flash_port_ != nullptr) {
       flash_port_->flash_write8(addr, high);
       flash_port_->flash_write8(addr + 1, low);
@@ -167,7 +167,7 @@ void Bus::slow_write16(Addr addr, std::uint16_t value) {
   IoSpace* space = io_space(addr);
   if (space != nullptr && addr + 1 <= space->area.last) {
     clock_.advance(space->area.word_states);
-    attention_ = true;
+    raise_attention();
     Addr index = addr - space->area.first;
     space->latches[index] = high;
     space->latches[index + 1] = low;

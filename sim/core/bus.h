@@ -152,8 +152,20 @@ class Bus {
   // scheduled an event or asked to stop; a fault happened) and by raise_attention(). The CPU
   // checks it after each instruction.
   bool attention() const { return attention_; }
-  void raise_attention() { attention_ = true; }
+  void raise_attention() {
+    attention_ = true;
+    span_limit_ = 0;
+  }
   void clear_attention() { attention_ = false; }
+
+  // A span of the CPU loop: clears attention and keeps `limit` as span_limit() until
+  // attention is raised, which drops it to 0. The loop then tests one value after each
+  // instruction: clock time < span_limit().
+  void begin_span(States limit) {
+    attention_ = false;
+    span_limit_ = limit;
+  }
+  States span_limit() const { return span_limit_; }
 
   // The first fault since the last take_fault(), if any; clears it.
   std::optional<Fault> take_fault();
@@ -185,6 +197,7 @@ class Bus {
   std::vector<IoSpace> io_;
   FlashPort* flash_port_ = nullptr;
   bool attention_ = false;
+  States span_limit_ = 0;
   std::optional<Fault> fault_;
 };
 

@@ -76,7 +76,7 @@ void Cpu::stop(StopReason reason, Addr pc, std::string message) {
 // before the handler runs (which then charges its own accesses), and the handler reads its
 // fields from the array. What the loop keeps in registers (the arrays, the slot tables) stays
 // valid until attention is raised, which ends the span.
-void Cpu::run_span(States limit) {
+void Cpu::run_span() {
   const Bus::CodeView code = bus_.code_view();
   DecodedInsn* const ram_slots = ram_decoded_.get();
   DecodedInsn* const flash_slots = flash_decoded_.get();
@@ -110,7 +110,7 @@ void Cpu::run_span(States limit) {
     pc_ = (pc + slot->length) & mask;
     ++count;
     slot->handler(*this, Insn{p, pc});
-  } while (clock.now() < limit && !bus.attention());
+  } while (clock.now() < bus.span_limit());
   insn_pc_ = pc;
   instructions_ += count;
 }
@@ -197,8 +197,8 @@ StopResult Cpu::run(States until) {
       continue;
     }
     States limit = std::min({until, deadline, budget_limit});
-    bus_.clear_attention();
-    run_span(limit);
+    bus_.begin_span(limit);
+    run_span();
     if (std::optional<Bus::Fault> fault = bus_.take_fault()) {
       pc_ = insn_pc_;
       return fault_stop(*fault);

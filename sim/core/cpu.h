@@ -96,8 +96,8 @@ class Cpu {
   friend struct Exec;  // the instruction handlers
 
  private:
-  // Runs instructions until the clock reaches `limit` or the bus raises attention.
-  void run_span(States limit);
+  // Runs instructions until the clock reaches the bus's span limit (which attention drops).
+  void run_span();
   // Fetches and runs one instruction through the bus, word by word: code outside RAM and
   // flash, or too near the end of either to read the longest instruction from the array.
   void step_slow();

@@ -10,7 +10,7 @@ namespace {
 
 constexpr Addr kTrapVectorBase = 8;  // TRAPA #n uses vector 8 + n
 
-std::string hex_words(const Insn& in, int words) {
+std::string hex_words(Insn in, int words) {
   std::string text;
   char buf[8];
   for (int i = 0; i < words; ++i) {
@@ -23,7 +23,7 @@ std::string hex_words(const Insn& in, int words) {
 
 }  // namespace
 
-void Exec::rts(Cpu& c, const Insn& in) {
+void Exec::rts(Cpu& c, Insn in) {
   c.pc_ = pop_pc(c);
   prefetch(c);
   internal(c, 2);
@@ -33,7 +33,7 @@ void Exec::rts(Cpu& c, const Insn& in) {
 // The exception frame is two words at SP: CCR in the upper byte of the first, then the
 // return address (advanced mode: its bits 23..16 in the lower byte of the first word; normal
 // mode: a copy of CCR there, ignored on return).
-void Exec::rte(Cpu& c, const Insn&) {
+void Exec::rte(Cpu& c, Insn) {
   u16 first = load<u16>(c, c.er_[7]);
   u16 second = load<u16>(c, c.er_[7] + 2);
   c.er_[7] += 4;
@@ -44,7 +44,7 @@ void Exec::rte(Cpu& c, const Insn&) {
   internal(c, 2);
 }
 
-void Exec::trapa(Cpu& c, const Insn& in) {
+void Exec::trapa(Cpu& c, Insn in) {
   unsigned n = nib(in, 2) & 3;  // bits 5..4 of the second byte
   u8 ccr = c.ccr();
   u16 first = static_cast<u16>(ccr << 8 | (advanced(c) ? (c.pc_ >> 16) & 0xFF : ccr));
@@ -58,11 +58,11 @@ void Exec::trapa(Cpu& c, const Insn& in) {
   internal(c, 4);
 }
 
-void Exec::sleep(Cpu& c, const Insn&) {
+void Exec::sleep(Cpu& c, Insn) {
   c.stop(StopReason::kSleep, c.pc_, "sleep at pc " + c.format_addr(c.pc_));
 }
 
-void Exec::unsupported(Cpu& c, const Insn& in) {
+void Exec::unsupported(Cpu& c, Insn in) {
   int length = 2;
   std::string text = c.disassemble(in.pc, &length);
   for (char& ch : text) ch = ch == '\t' ? ' ' : ch;
@@ -72,9 +72,9 @@ void Exec::unsupported(Cpu& c, const Insn& in) {
              hex_words(in, length / 2) + ")");
 }
 
-void Exec::illegal(Cpu& c, const Insn& in) { illegal_words(c, in, 1); }
+void Exec::illegal(Cpu& c, Insn in) { illegal_words(c, in, 1); }
 
-void Exec::illegal_words(Cpu& c, const Insn& in, int words) {
+void Exec::illegal_words(Cpu& c, Insn in, int words) {
   c.pc_ = in.pc;
   c.stop(StopReason::kIllegalInstruction, in.pc,
          "illegal instruction at pc " + c.format_addr(in.pc) + " (opcode " + hex_words(in, words) +
@@ -82,7 +82,7 @@ void Exec::illegal_words(Cpu& c, const Insn& in, int words) {
 }
 
 // A first word that several forms share: fetch later words until one form matches.
-void Exec::group(Cpu& c, const Insn& in) {
+void Exec::group(Cpu& c, Insn in) {
   const Decoder& decoder = *c.decoder_;
   std::array<u16, kLongestInsnBytes / 2> words{};
   std::array<u8, kLongestInsnBytes> bytes{};

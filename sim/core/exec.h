@@ -77,14 +77,12 @@ using u32 = std::uint32_t;
 
 struct Exec {
   // ---- instruction fields ----
-  static constexpr unsigned byte(const Insn& in, unsigned k) { return in.bytes[k]; }
-  static constexpr unsigned nib(const Insn& in, unsigned k) {
+  static constexpr unsigned byte(Insn in, unsigned k) { return in.bytes[k]; }
+  static constexpr unsigned nib(Insn in, unsigned k) {
     return (in.bytes[k >> 1] >> ((k & 1) ? 0 : 4)) & 0xF;
   }
-  static constexpr u32 word_at(const Insn& in, unsigned k) {
-    return byte(in, k) << 8 | byte(in, k + 1);
-  }
-  static constexpr u32 bytes24_at(const Insn& in, unsigned k) {
+  static constexpr u32 word_at(Insn in, unsigned k) { return byte(in, k) << 8 | byte(in, k + 1); }
+  static constexpr u32 bytes24_at(Insn in, unsigned k) {
     return byte(in, k) << 16 | byte(in, k + 1) << 8 | byte(in, k + 2);
   }
   static constexpr u32 sext8(u32 v) { return static_cast<u32>(static_cast<std::int8_t>(v)); }
@@ -170,7 +168,7 @@ struct Exec {
 
   // ---- operands ----
   template <Operand O, class T>
-  static Addr ea(Cpu& c, const Insn& in) {
+  static Addr ea(Cpu& c, Insn in) {
     if constexpr (O.kind == Opk::kInd) {
       return c.er_[nib(in, O.nib) & 7];
     } else if constexpr (O.kind == Opk::kDisp16) {
@@ -200,7 +198,7 @@ struct Exec {
   static constexpr bool is_reg(Opk k) { return k == Opk::kR8 || k == Opk::kR16 || k == Opk::kR32; }
 
   template <class T, Operand O>
-  static T get(Cpu& c, const Insn& in) {
+  static T get(Cpu& c, Insn in) {
     if constexpr (is_reg(O.kind)) {
       return reg<T>(c, nib(in, O.nib));
     } else if constexpr (O.kind == Opk::kImm8) {
@@ -220,7 +218,7 @@ struct Exec {
     }
   }
   template <class T, Operand O>
-  static void put(Cpu& c, const Insn& in, T v) {
+  static void put(Cpu& c, Insn in, T v) {
     if constexpr (is_reg(O.kind)) {
       set_reg<T>(c, nib(in, O.nib), v);
     } else {
@@ -261,16 +259,16 @@ struct Exec {
 
   // ---- data transfer ----
   template <class T, Operand S, Operand D>
-  static void mov(Cpu& c, const Insn& in) {
+  static void mov(Cpu& c, Insn in) {
     T v = get<T, S>(c, in);
     put<T, D>(c, in, v);
     logic_flags(c, v);
   }
-  static void unsupported(Cpu& c, const Insn& in);
+  static void unsupported(Cpu& c, Insn in);
 
   // ---- arithmetic and logic ----
   template <class T, AluOp op, Operand S, Operand D>
-  static void alu(Cpu& c, const Insn& in) {
+  static void alu(Cpu& c, Insn in) {
     T b = get<T, S>(c, in);
     T a = get<T, D>(c, in);
     T r;
@@ -297,7 +295,7 @@ struct Exec {
   }
   // INC and DEC: V on signed overflow; C and H unchanged.
   template <class T, int delta, Operand D>
-  static void incdec(Cpu& c, const Insn& in) {
+  static void incdec(Cpu& c, Insn in) {
     T a = get<T, D>(c, in);
     T r = static_cast<T>(a + delta);
     u32 overflow = delta > 0 ? (~a & r) : (a & ~r);
@@ -307,11 +305,11 @@ struct Exec {
   }
   // ADDS and SUBS: address arithmetic on a whole ERn, no flags.
   template <int delta, Operand D>
-  static void adds(Cpu& c, const Insn& in) {
+  static void adds(Cpu& c, Insn in) {
     c.er_[nib(in, D.nib) & 7] += static_cast<u32>(delta);
   }
   template <class T, UnOp op, Operand D>
-  static void unary(Cpu& c, const Insn& in) {
+  static void unary(Cpu& c, Insn in) {
     T a = get<T, D>(c, in);
     T r;
     if constexpr (op == UnOp::kNeg) {
@@ -370,7 +368,7 @@ struct Exec {
   // DAA and DAS correct the byte after a BCD addition or subtraction from C, H and its two
   // digits. N, Z and C are set; H and V, which the manual leaves undefined, are left as they are.
   template <Operand D>
-  static void daa(Cpu& c, const Insn& in) {
+  static void daa(Cpu& c, Insn in) {
     u8 a = get<u8, D>(c, in);
     unsigned correction = 0;
     if (c.h_ || (a & 0xF) > 9) correction |= 0x06;
@@ -383,7 +381,7 @@ struct Exec {
     put<u8, D>(c, in, r);
   }
   template <Operand D>
-  static void das(Cpu& c, const Insn& in) {
+  static void das(Cpu& c, Insn in) {
     u8 a = get<u8, D>(c, in);
     unsigned correction = (c.h_ ? 0x06 : 0) | (c.c_ ? 0x60 : 0);
     u8 r = static_cast<u8>(a - correction);
@@ -393,7 +391,7 @@ struct Exec {
   // MULXU/MULXS: T is the source width; the product fills the destination (twice as wide).
   // MULXS sets N and Z from the product, MULXU no flags.
   template <class T, bool is_signed, Operand S, Operand D>
-  static void mulx(Cpu& c, const Insn& in) {
+  static void mulx(Cpu& c, Insn in) {
     using Wide = std::conditional_t<sizeof(T) == 1, u16, u32>;
     T b = get<T, S>(c, in);
     T a = static_cast<T>(get<Wide, D>(c, in));
@@ -413,7 +411,7 @@ struct Exec {
   // is zero, in which case the register is left unchanged. A quotient that does not fit is
   // truncated to the low half (the chip's result is undefined there).
   template <class T, bool is_signed, Operand S, Operand D>
-  static void divx(Cpu& c, const Insn& in) {
+  static void divx(Cpu& c, Insn in) {
     using Wide = std::conditional_t<sizeof(T) == 1, u16, u32>;
     constexpr int bits = Width<T>::kBits;
     T b = get<T, S>(c, in);
@@ -444,7 +442,7 @@ struct Exec {
 
   // ---- bit manipulation ----
   template <BitOp op, Operand B, Operand D>
-  static void bit(Cpu& c, const Insn& in) {
+  static void bit(Cpu& c, Insn in) {
     unsigned n;
     if constexpr (B.kind == Opk::kBitNo) {
       n = nib(in, B.nib) & 7;
@@ -497,7 +495,7 @@ struct Exec {
     if constexpr (cond == 15) return c.z_ | (c.n_ ^ c.v_);     // BLE
   }
   template <int cond, Operand D>
-  static void bcc(Cpu& c, const Insn& in) {
+  static void bcc(Cpu& c, Insn in) {
     if constexpr (D.kind == Opk::kPcRel8) {
       if (holds<cond>(c)) c.pc_ = (c.pc_ + sext8(byte(in, D.at))) & c.addr_mask_;
       prefetch(c);
@@ -507,7 +505,7 @@ struct Exec {
     }
   }
   template <Operand D>
-  static Addr branch_target(Cpu& c, const Insn& in) {
+  static Addr branch_target(Cpu& c, Insn in) {
     if constexpr (D.kind == Opk::kInd) return c.er_[nib(in, D.nib) & 7] & c.addr_mask_;
     if constexpr (D.kind == Opk::kAbs24) return bytes24_at(in, D.at) & c.addr_mask_;
     if constexpr (D.kind == Opk::kMemInd8) return read_vector(c, byte(in, D.at));
@@ -519,7 +517,7 @@ struct Exec {
   // JMP, BSR and JSR. The long forms (@aa:24, d:16) spend 2 internal states where the short
   // ones fetch the word at the destination.
   template <bool call, Operand D>
-  static void jump(Cpu& c, const Insn& in) {
+  static void jump(Cpu& c, Insn in) {
     Addr target = branch_target<D>(c, in);
     if constexpr (call) push_pc(c, c.pc_);
     c.pc_ = target;
@@ -530,15 +528,15 @@ struct Exec {
       if constexpr (!call && D.kind == Opk::kMemInd8) internal(c, 2);
     }
   }
-  static void rts(Cpu& c, const Insn& in);
-  static void rte(Cpu& c, const Insn& in);
-  static void trapa(Cpu& c, const Insn& in);
+  static void rts(Cpu& c, Insn in);
+  static void rte(Cpu& c, Insn in);
+  static void trapa(Cpu& c, Insn in);
 
   // ---- system control ----
-  static void nop(Cpu&, const Insn&) {}
-  static void sleep(Cpu& c, const Insn& in);
+  static void nop(Cpu&, Insn) {}
+  static void sleep(Cpu& c, Insn in);
   template <CcrOp op, Operand S>
-  static void ccr_op(Cpu& c, const Insn& in) {
+  static void ccr_op(Cpu& c, Insn in) {
     u8 v = get<u8, S>(c, in);
     u8 old = c.ccr();
     if constexpr (op == CcrOp::kAnd) v &= old;
@@ -548,11 +546,11 @@ struct Exec {
   }
   // LDC from memory reads a word; CCR is its upper (even-address) byte.
   template <Operand S>
-  static void ldc_mem(Cpu& c, const Insn& in) {
+  static void ldc_mem(Cpu& c, Insn in) {
     c.set_ccr(static_cast<u8>(get<u16, S>(c, in) >> 8));
   }
   template <Operand D>
-  static void stc(Cpu& c, const Insn& in) {
+  static void stc(Cpu& c, Insn in) {
     u8 v = c.ccr();
     if constexpr (D.kind == Opk::kR8) {
       put<u8, D>(c, in, v);
@@ -563,7 +561,7 @@ struct Exec {
   // EEPMOV.B / .W: copy R4L / R4 bytes from @ER5+ to @ER6+, counting the counter down to 0.
   // Two byte reads' worth of states go to the set-up before the first byte.
   template <bool word>
-  static void eepmov(Cpu& c, const Insn&) {
+  static void eepmov(Cpu& c, Insn) {
     internal(c, 4);
     unsigned count = word ? reg<u16>(c, 4) : reg<u8>(c, 8 + 4);
     while (count != 0) {
@@ -581,9 +579,9 @@ struct Exec {
   }
 
   // ---- decoding ----
-  static void group(Cpu& c, const Insn& in);
-  static void illegal(Cpu& c, const Insn& in);
-  static void illegal_words(Cpu& c, const Insn& in, int words);
+  static void group(Cpu& c, Insn in);
+  static void illegal(Cpu& c, Insn in);
+  static void illegal_words(Cpu& c, Insn in, int words);
 };
 
 }  // namespace h8sim

@@ -50,7 +50,7 @@ struct Operand {
   std::uint8_t at = 0;
 };
 
-using Handler = void (*)(Cpu&, const Insn&);
+using Handler = void (*)(Cpu&, Insn);
 
 inline constexpr int kMaxMatchWords = 3;
 
