@@ -150,7 +150,7 @@ class Bus {
 
   // Attention: set by every access that leaves the fast path (a register callback may have
   // scheduled an event or asked to stop; a fault happened) and by raise_attention(). The CPU
-  // checks it after each instruction.
+  // loop sees it after each instruction through span_limit().
   bool attention() const { return attention_; }
   void raise_attention() {
     attention_ = true;
