@@ -76,7 +76,12 @@ class ImageBuilderTest : public ::testing::Test {
   // what went to standard error.
   int build(const std::string& text, std::string* err) {
     std::ofstream("in.s", std::ios::binary) << text;
-    sfile_name = "in.s";
+    return build_from("in.s", err);
+  }
+
+  // Builds the image from the file `name`, which may be missing.
+  int build_from(const std::string& name, std::string* err) {
+    sfile_name = name;
     ::testing::internal::CaptureStderr();
     int status = 0;
     try {
@@ -197,16 +202,9 @@ TEST_F(ImageBuilderTest, BadDataRecordsEndTheRun) {
 }
 
 TEST_F(ImageBuilderTest, MissingFileDeletesTheImage) {
-  sfile_name = "missing.s";
-  ::testing::internal::CaptureStderr();
-  int status = 0;
-  try {
-    build_image();
-  } catch (const RunEnded& ended) {
-    status = ended.status;
-  }
-  EXPECT_EQ(status, kRunFailed);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Making Image.\rfile not found!\n");
+  std::string err;
+  EXPECT_EQ(build_from("missing.s", &err), kRunFailed);
+  EXPECT_EQ(err, "Making Image.\rfile not found!\n");
   EXPECT_FALSE(fs::exists(std::string(active_profile.image_name)));
 }
 
